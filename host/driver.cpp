@@ -66,7 +66,8 @@ std::unique_ptr<Driver> Driver::Load(const std::string& path,
                                      std::string& error) {
   void* library = OpenLibrary(path, error);
   if (library == nullptr) return nullptr;
-  auto entry = reinterpret_cast<KaviMainFunction>(FindSymbol(library, "KaviMain"));
+  auto entry =
+      reinterpret_cast<KaviMainFunction>(FindSymbol(library, "KaviMain"));
   if (entry == nullptr) {
     error = path + " does not export KaviMain";
     CloseLibrary(library);
@@ -128,8 +129,8 @@ int32_t Deliver(int32_t level, const char* format, va_list args) {
 }  // namespace
 
 #if defined(_WIN32)
-extern "C" __declspec(dllexport) int32_t __cdecl err(int32_t level,
-                                                     const char* format, ...) {
+extern "C" __declspec(dllexport) int32_t
+    __cdecl err(int32_t level, const char* format, ...) {
 #else
 extern "C" __attribute__((visibility("default"))) int32_t melbax_err(
     int32_t level, const char* format, ...) {

@@ -17,22 +17,22 @@ struct CommandSlot {
 };
 
 constexpr CommandSlot kCommandTable[16] = {
-    {ColdStart, true, true},             // 1
-    {WarmStart, false, false},           // 2
-    {SingleAddressParser, true, true},   // 3
-    {BlockAddressParser, true, true},    // 4
-    {SingleRead, true, true},            // 5
-    {BlockRead, true, true},             // 6
-    {SingleWrite, true, true},           // 7
-    {nullptr, false, false},             // 8
-    {nullptr, false, false},             // 9
-    {nullptr, false, false},             // 10
-    {EndKavi, false, false},             // 11
-    {CloseCom, true, false},             // 12
-    {ReOpenCom, true, false},            // 13
-    {GetKaviInfo, false, true},          // 14
-    {ChangeKaviParams, true, true},      // 15
-    {nullptr, false, false},             // 16
+    {ColdStart, true, true},            // 1
+    {WarmStart, false, false},          // 2
+    {SingleAddressParser, true, true},  // 3
+    {BlockAddressParser, true, true},   // 4
+    {SingleRead, true, true},           // 5
+    {BlockRead, true, true},            // 6
+    {SingleWrite, true, true},          // 7
+    {nullptr, false, false},            // 8
+    {nullptr, false, false},            // 9
+    {nullptr, false, false},            // 10
+    {EndKavi, false, false},            // 11
+    {CloseCom, true, false},            // 12
+    {ReOpenCom, true, false},           // 13
+    {GetKaviInfo, false, true},         // 14
+    {ChangeKaviParams, true, true},     // 15
+    {nullptr, false, false},            // 16
 };
 
 int32_t InternalError() {

@@ -41,7 +41,7 @@ enum KaviCommand {
 
 /* ---- Result codes of KaviMain ---- */
 enum KaviResult {
-  KAVI_OK = 0,     /* done */
+  KAVI_OK = 0,      /* done */
   KAVI_REFUSED = 1, /* this request refused or failed; driver and port usable */
   KAVI_SEVERE = 2   /* port open/close failed, no valid exchange, no handler */
 };
@@ -183,7 +183,7 @@ __declspec(dllexport)
 #elif defined(__GNUC__) && defined(KAVIROS_BUILDING_DRIVER)
 __attribute__((visibility("default")))
 #endif
-int32_t KAVI_API KaviMain(CallBlock* call);
+    int32_t KAVI_API KaviMain(CallBlock* call);
 
 /* Pointer type of KaviMain, for hosts that load the driver at run time. */
 typedef int32_t(KAVI_API* KaviMainFunction)(CallBlock* call);

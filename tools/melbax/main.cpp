@@ -42,9 +42,10 @@ int main(int argc, char** argv) {
   std::printf("driver:        %s\n", driver->path().c_str());
   std::printf("device:        %s\n", info.deviceName);
   std::printf("instance size: %u bytes\n", info.instanceSize);
-  std::printf("default line:  %d baud, %u data bits, stop code %u, parity code %u\n",
-              info.line.baudRate, info.line.byteSize, info.line.stopBits,
-              info.line.parity);
+  std::printf(
+      "default line:  %d baud, %u data bits, stop code %u, parity code %u\n",
+      info.line.baudRate, info.line.byteSize, info.line.stopBits,
+      info.line.parity);
   std::printf("%s", info.banner);
   return 0;
 }

@@ -74,28 +74,27 @@ TEST_P(NullPointerTest, IsRefusedOnlyWhereTheCommandNeedsThePointer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, NullPointerTest,
-    ::testing::Values(
-        NullCase{KAVI_COLD_START, true, false, 2},
-        NullCase{KAVI_COLD_START, false, true, 2},
-        NullCase{KAVI_SINGLE_ADDRESS_PARSER, true, false, 2},
-        NullCase{KAVI_SINGLE_ADDRESS_PARSER, false, true, 2},
-        NullCase{KAVI_BLOCK_ADDRESS_PARSER, true, false, 2},
-        NullCase{KAVI_BLOCK_ADDRESS_PARSER, false, true, 2},
-        NullCase{KAVI_SINGLE_READ, true, false, 2},
-        NullCase{KAVI_SINGLE_READ, false, true, 2},
-        NullCase{KAVI_BLOCK_READ, true, false, 2},
-        NullCase{KAVI_BLOCK_READ, false, true, 2},
-        NullCase{KAVI_SINGLE_WRITE, true, false, 2},
-        NullCase{KAVI_SINGLE_WRITE, false, true, 2},
-        NullCase{KAVI_CLOSE_COM, true, true, 2},
-        NullCase{KAVI_REOPEN_COM, true, true, 2},
-        NullCase{KAVI_GET_KAVI_INFO, true, true, 2},
-        NullCase{KAVI_CHANGE_KAVI_PARAMS, true, false, 2},
-        NullCase{KAVI_CHANGE_KAVI_PARAMS, false, true, 2},
-        // Commands that use neither pointer.
-        NullCase{KAVI_WARM_START, true, true, 0},
-        NullCase{KAVI_END_KAVI, true, true, 0},
-        NullCase{KAVI_GET_KAVI_INFO, true, false, 0}));
+    ::testing::Values(NullCase{KAVI_COLD_START, true, false, 2},
+                      NullCase{KAVI_COLD_START, false, true, 2},
+                      NullCase{KAVI_SINGLE_ADDRESS_PARSER, true, false, 2},
+                      NullCase{KAVI_SINGLE_ADDRESS_PARSER, false, true, 2},
+                      NullCase{KAVI_BLOCK_ADDRESS_PARSER, true, false, 2},
+                      NullCase{KAVI_BLOCK_ADDRESS_PARSER, false, true, 2},
+                      NullCase{KAVI_SINGLE_READ, true, false, 2},
+                      NullCase{KAVI_SINGLE_READ, false, true, 2},
+                      NullCase{KAVI_BLOCK_READ, true, false, 2},
+                      NullCase{KAVI_BLOCK_READ, false, true, 2},
+                      NullCase{KAVI_SINGLE_WRITE, true, false, 2},
+                      NullCase{KAVI_SINGLE_WRITE, false, true, 2},
+                      NullCase{KAVI_CLOSE_COM, true, true, 2},
+                      NullCase{KAVI_REOPEN_COM, true, true, 2},
+                      NullCase{KAVI_GET_KAVI_INFO, true, true, 2},
+                      NullCase{KAVI_CHANGE_KAVI_PARAMS, true, false, 2},
+                      NullCase{KAVI_CHANGE_KAVI_PARAMS, false, true, 2},
+                      // Commands that use neither pointer.
+                      NullCase{KAVI_WARM_START, true, true, 0},
+                      NullCase{KAVI_END_KAVI, true, true, 0},
+                      NullCase{KAVI_GET_KAVI_INFO, true, false, 0}));
 
 TEST_F(DispatchTest, WarmStartAndEndKaviAnswerZeroSilentlyInAnyState) {
   EXPECT_EQ(Call(KAVI_WARM_START, nullptr), 0);  // before ColdStart

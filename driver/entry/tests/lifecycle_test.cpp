@@ -1,3 +1,5 @@
+#include "entry/lifecycle.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,13 +8,13 @@
 #include <vector>
 
 #include "driver_fixture.h"
-#include "entry/lifecycle.h"
 
 namespace kavi::testing {
 namespace {
 
 const LogLine kInstalled{
-    32, "KAVIR> Gossen Metrawatt R2600/R2601 32bit driver installed Version 1.00"};
+    32,
+    "KAVIR> Gossen Metrawatt R2600/R2601 32bit driver installed Version 1.00"};
 const LogLine kOpenFailed{32, "KAVIR> ColdStart() error opening COM port"};
 
 class LifecycleTest : public DriverTest {
@@ -67,9 +69,9 @@ TEST_F(LifecycleTest, BannerIsSevenFramedLinesOf64Characters) {
   const std::string rule(64, '-');
   EXPECT_EQ(lines[0], rule);
   EXPECT_EQ(lines[6], rule);
-  const char* texts[] = {"--  K A V I R O S :", "--  Gossen Metrawatt R2600/R2601",
-                         "--  32 Bit driver Installed.", "--  ",
-                         "--  Version 1.00     12.01.98"};
+  const char* texts[] = {
+      "--  K A V I R O S :", "--  Gossen Metrawatt R2600/R2601",
+      "--  32 Bit driver Installed.", "--  ", "--  Version 1.00     12.01.98"};
   for (int i = 1; i <= 5; ++i) {
     SCOPED_TRACE(lines[i]);
     EXPECT_EQ(lines[i].size(), 64u);
@@ -85,10 +87,9 @@ TEST_F(LifecycleTest, BannerIsSevenFramedLinesOf64Characters) {
 void ExpectDefaultGateTable(const InstanceBlock& block) {
   const int eight[] = {0x0D, 0x16, 0x1D, 0x1E, 0x22, 0x23, 0x28, 0x30, 0x31,
                        0x32, 0x35, 0x36, 0x39, 0x3A, 0xF2, 0xF4, 0xF5};
-  const int sixteen[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
-                         0x07, 0x08, 0x09, 0x0C, 0x0E, 0x0F, 0x10,
-                         0x11, 0x12, 0x14, 0x15, 0x18, 0x20, 0x33,
-                         0x60, 0x64, 0xF0, 0xF1, 0xF3};
+  const int sixteen[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                         0x09, 0x0C, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x14, 0x15,
+                         0x18, 0x20, 0x33, 0x60, 0x64, 0xF0, 0xF1, 0xF3};
   uint16_t expected[256] = {};
   for (int index : eight) expected[index] = 1;
   for (int index : sixteen) expected[index] = 2;

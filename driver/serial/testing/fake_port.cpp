@@ -107,8 +107,8 @@ int32_t FakePort::Read(PortHandle handle, uint8_t* buffer, uint32_t count,
     events.push_back({PortCall::Read, handle, {}, count});
     return result;
   }
-  uint32_t take = std::min<uint32_t>(count & 0xFFFFu,
-                                     static_cast<uint32_t>(input_.size()));
+  uint32_t take =
+      std::min<uint32_t>(count & 0xFFFFu, static_cast<uint32_t>(input_.size()));
   if (readChunkLimit) take = std::min(take, *readChunkLimit);
   if (take > 0) std::memcpy(buffer, input_.data(), take);
   Bytes got(input_.begin(), input_.begin() + take);

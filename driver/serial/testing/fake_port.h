@@ -44,8 +44,8 @@ class FakePort {
   void Reset();
 
   // --- Scripting --------------------------------------------------------
-  int32_t openResult = kPortOk;  // what ComOpenDevice returns
-  PortHandle nextHandle = 0x100; // handle of the next successful open
+  int32_t openResult = kPortOk;   // what ComOpenDevice returns
+  PortHandle nextHandle = 0x100;  // handle of the next successful open
   int32_t closeResult = kPortOk;
   int32_t purgeResult = kPortOk;
   uint32_t readTimeoutInForce = 1000;
@@ -58,9 +58,9 @@ class FakePort {
   std::function<std::optional<Bytes>(const Bytes& request)> responder;
 
   // Per-call faults, consumed in order by the next calls of that kind.
-  std::deque<int32_t> writeFailures;     // result code (7) of next writes
-  std::deque<uint32_t> shortWrites;      // bytes taken by next writes
-  std::deque<int32_t> readFailures;      // result code (7) of next reads
+  std::deque<int32_t> writeFailures;       // result code (7) of next writes
+  std::deque<uint32_t> shortWrites;        // bytes taken by next writes
+  std::deque<int32_t> readFailures;        // result code (7) of next reads
   std::optional<uint32_t> readChunkLimit;  // most bytes one read delivers
 
   // --- Observation ------------------------------------------------------
