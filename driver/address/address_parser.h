@@ -1,4 +1,4 @@
-// Address strings and the commands that declare variables from them.
+// The commands that declare variables from address strings.
 #pragma once
 
 #include <cstdint>
