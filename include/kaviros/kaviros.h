@@ -198,6 +198,43 @@ typedef int32_t(KAVI_API* KaviMainFunction)(CallBlock* call);
 int32_t melbax_err(int32_t level, const char* format, ...);
 #endif
 
+/* ---- Telegram trace (optional host function) ----
+ *
+ *   void melbax_trace(int32_t direction, const uint8_t* bytes,
+ *                     uint32_t count);           (__cdecl on Windows)
+ *
+ * A host that wants to see the line defines this function; the driver then
+ * calls it with every request right after writing it (the bytes the port
+ * took) and every reply right after reading it (the bytes that arrived, also
+ * when the reply is rejected or none came: count may be 0). `bytes` is valid
+ * only during the call. The host decides whether tracing is on and does all
+ * the formatting; a host without the function loses nothing but the trace.
+ *
+ * Binding: on Windows the driver looks the name up in MELBAX.dll
+ * (GetModuleHandleA + GetProcAddress) each time it would trace, so MELBAX.dll
+ * exports it undecorated like `err`; it is never imported. Elsewhere the
+ * driver refers to it weakly: defined with default visibility in the host
+ * process, it is called; absent, the call is skipped. */
+enum KaviTraceDirection {
+  KAVI_TRACE_REQUEST = 0, /* written to the controller */
+  KAVI_TRACE_REPLY = 1    /* read from the controller */
+};
+
+#if defined(_WIN32)
+#define KAVI_TRACE_API __cdecl
+#else
+#define KAVI_TRACE_API
+#endif
+#define KAVI_HOST_TRACE_NAME "melbax_trace"
+
+typedef void(KAVI_TRACE_API* KaviTraceFunction)(int32_t direction,
+                                                const uint8_t* bytes,
+                                                uint32_t count);
+
+void KAVI_TRACE_API melbax_trace(int32_t direction, const uint8_t* bytes,
+                                 uint32_t count);
+/* ---- End of telegram trace ---- */
+
 #ifdef __cplusplus
 }
 #endif

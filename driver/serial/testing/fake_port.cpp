@@ -42,6 +42,10 @@ int32_t FakePort::Open(const char* name, const LineSettings& line,
     *handleOut = 0;
     return openResult;
   }
+  if (exclusive && !openHandles.empty()) {
+    *handleOut = 0;
+    return kPortOpenFailed;
+  }
   *handleOut = nextHandle;
   openHandles.insert(nextHandle);
   ++nextHandle;
@@ -104,12 +108,18 @@ int32_t FakePort::Read(PortHandle handle, uint8_t* buffer, uint32_t count,
   if (!readFailures.empty()) {
     const int32_t result = readFailures.front();
     readFailures.pop_front();
-    events.push_back({PortCall::Read, handle, {}, count});
-    return result;
+    if (result != kPortOk) {
+      events.push_back({PortCall::Read, handle, {}, count});
+      return result;
+    }
   }
   uint32_t take =
       std::min<uint32_t>(count & 0xFFFFu, static_cast<uint32_t>(input_.size()));
   if (readChunkLimit) take = std::min(take, *readChunkLimit);
+  if (!readLimits.empty()) {
+    take = std::min(take, readLimits.front());
+    readLimits.pop_front();
+  }
   if (take > 0) std::memcpy(buffer, input_.data(), take);
   Bytes got(input_.begin(), input_.begin() + take);
   input_.erase(input_.begin(), input_.begin() + take);

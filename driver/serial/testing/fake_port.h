@@ -44,7 +44,10 @@ class FakePort {
   void Reset();
 
   // --- Scripting --------------------------------------------------------
-  int32_t openResult = kPortOk;   // what ComOpenDevice returns
+  int32_t openResult = kPortOk;  // what ComOpenDevice returns
+  // Held without sharing, as a serial port: an open while a handle is open
+  // fails with code 1. Off, the port opens any number of times ("NUL").
+  bool exclusive = false;
   PortHandle nextHandle = 0x100;  // handle of the next successful open
   int32_t closeResult = kPortOk;
   int32_t purgeResult = kPortOk;
@@ -62,6 +65,8 @@ class FakePort {
   std::deque<uint32_t> shortWrites;        // bytes taken by next writes
   std::deque<int32_t> readFailures;        // result code (7) of next reads
   std::optional<uint32_t> readChunkLimit;  // most bytes one read delivers
+  std::deque<uint32_t> readLimits;         // most bytes each next read delivers
+                                           // (reads that do not fail)
 
   // --- Observation ------------------------------------------------------
   std::vector<PortEvent> events;
