@@ -1,143 +1,83 @@
 #include "melbax/driver.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "call_context.h"
+#include "dynamic_library.h"
 
 namespace melbax {
 namespace {
 
-// Commands run synchronously on the caller's thread, so the sink of the
-// call in progress on this thread is the one a message belongs to.
-thread_local const MessageSink* currentSink = nullptr;
-
-class SinkScope {
- public:
-  explicit SinkScope(const MessageSink* sink) : saved_(currentSink) {
-    currentSink = sink;
-  }
-  ~SinkScope() { currentSink = saved_; }
-
- private:
-  const MessageSink* saved_;
-};
-
-void* OpenLibrary(const std::string& path, std::string& error) {
-#if defined(_WIN32)
-  HMODULE module = LoadLibraryA(path.c_str());
-  if (module == nullptr) {
-    error = "cannot load " + path + " (error " +
-            std::to_string(GetLastError()) + ")";
-  }
-  return reinterpret_cast<void*>(module);
-#else
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) error = dlerror();
-  return library;
-#endif
-}
-
-void* FindSymbol(void* library, const char* name) {
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(
-      GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-  return dlsym(library, name);
-#endif
-}
-
-void CloseLibrary(void* library) {
-#if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(library));
-#else
-  dlclose(library);
-#endif
-}
+// Far beyond any driver's needs; a larger figure means a broken library.
+constexpr uint32_t kMaxInstanceSize = 1u << 20;
 
 }  // namespace
 
-std::unique_ptr<Driver> Driver::Load(const std::string& path,
+std::shared_ptr<Driver> Driver::Load(const std::string& path,
                                      std::string& error) {
-  void* library = OpenLibrary(path, error);
-  if (library == nullptr) return nullptr;
-  auto entry =
-      reinterpret_cast<KaviMainFunction>(FindSymbol(library, "KaviMain"));
-  if (entry == nullptr) {
-    error = path + " does not export KaviMain";
-    CloseLibrary(library);
-    return nullptr;
-  }
-  std::unique_ptr<Driver> driver(new Driver);
-  driver->library_ = library;
-  driver->entry_ = entry;
+  std::shared_ptr<Driver> driver(new Driver);
   driver->path_ = path;
-  if (driver->Call(nullptr, KAVI_GET_KAVI_INFO, &driver->info_, {}) != 0) {
-    error = path + ": GetKaviInfo failed";
+  // Before the driver: its imports are resolved as it loads.
+  driver->self_ = platform::ExposeSelf();
+  driver->library_ = platform::OpenLibrary(path, error);
+  if (driver->library_ == nullptr) return nullptr;
+  driver->entry_ = reinterpret_cast<KaviMainFunction>(
+      platform::FindSymbol(driver->library_, "KaviMain"));
+  if (driver->entry_ == nullptr) {
+    error = path + " is not a driver library: it does not export KaviMain";
     return nullptr;
   }
+  DriverInfo info{};
+  const Outcome outcome =
+      driver->Call(nullptr, KAVI_GET_KAVI_INFO, &info, nullptr, nullptr);
+  if (!outcome.ok()) {
+    error = path + ": GetKaviInfo failed with result " +
+            std::to_string(outcome.result);
+    for (const Message& message : outcome.messages) {
+      error += "\n" + message.text;
+    }
+    return nullptr;
+  }
+  if (info.instanceSize == 0 || info.instanceSize > kMaxInstanceSize) {
+    error = path + ": GetKaviInfo reports an instance size of " +
+            std::to_string(info.instanceSize) + " bytes";
+    return nullptr;
+  }
+  driver->deviceName_ = info.deviceName != nullptr ? info.deviceName : "";
+  driver->banner_ = info.banner != nullptr ? info.banner : "";
+  info.deviceName = driver->deviceName_.c_str();
+  info.banner = driver->banner_.c_str();
+  driver->info_ = info;
   return driver;
 }
 
 Driver::~Driver() {
-  if (library_ != nullptr) CloseLibrary(library_);
+  if (library_ != nullptr) platform::CloseLibrary(library_);
+  if (self_ != nullptr) platform::CloseLibrary(self_);
 }
 
-int32_t Driver::Call(void* instance, uint32_t command, void* params,
-                     const MessageSink& sink) const {
+Outcome Driver::Call(void* instance, uint32_t command, void* params,
+                     const MessageSink* observer,
+                     const TraceSink* trace) const {
+  Outcome outcome;
   CallBlock call{};
   call.instance = instance;
   call.command = command;
   call.params = params;
-  SinkScope scope(&sink);
-  return entry_(&call);
+  {
+    const detail::CallContext context{&outcome, observer, trace};
+    detail::CallScope scope(context);
+    outcome.result = entry_(&call);
+  }
+  return outcome;
 }
 
 std::string DefaultDriverPath() {
-  if (const char* path = std::getenv("KAVIROS_DRIVER")) return path;
-#if defined(_WIN32)
-  return "kaviros.dll";
-#else
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&DefaultDriverPath), &self) != 0 &&
-      self.dli_fname != nullptr) {
-    std::string dir = self.dli_fname;
-    const auto slash = dir.rfind('/');
-    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
-    return dir + "/libkaviros.so";
+  if (const char* path = std::getenv("KAVIROS_DRIVER");
+      path != nullptr && *path != '\0') {
+    return path;
   }
-  return "libkaviros.so";
-#endif
+  return platform::SelfDirectory() + "/" + platform::DriverFileName();
 }
 
 }  // namespace melbax
-
-// The log function the driver imports.
-namespace {
-int32_t Deliver(int32_t level, const char* format, va_list args) {
-  char text[512];
-  std::vsnprintf(text, sizeof text, format, args);
-  const melbax::MessageSink* sink = melbax::currentSink;
-  if (sink != nullptr && *sink) (*sink)({level, text});
-  return 0;
-}
-}  // namespace
-
-#if defined(_WIN32)
-extern "C" __declspec(dllexport) int32_t
-    __cdecl err(int32_t level, const char* format, ...) {
-#else
-extern "C" __attribute__((visibility("default"))) int32_t melbax_err(
-    int32_t level, const char* format, ...) {
-#endif
-  va_list args;
-  va_start(args, format);
-  const int32_t result = Deliver(level, format, args);
-  va_end(args);
-  return result;
-}

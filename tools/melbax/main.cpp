@@ -1,51 +1,42 @@
 // melbax: command-line host for the driver.
-#include <cstdio>
-#include <cstring>
-#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
-#include "melbax/driver.h"
+#include <csignal>
+#include <iostream>
+
+#include "tool.h"
 
 namespace {
 
-int Usage(FILE* out) {
-  std::fputs(
-      "usage: melbax [--driver PATH] info\n"
-      "  info   show the driver's device name, banner and default line\n",
-      out);
-  return out == stdout ? 0 : 2;
-}
+volatile std::sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) { stopRequested = 1; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string driverPath = melbax::DefaultDriverPath();
-  int arg = 1;
-  for (; arg < argc && argv[arg][0] == '-'; ++arg) {
-    if (std::strcmp(argv[arg], "--driver") == 0 && arg + 1 < argc) {
-      driverPath = argv[++arg];
-    } else if (std::strcmp(argv[arg], "--help") == 0) {
-      return Usage(stdout);
-    } else {
-      std::fprintf(stderr, "melbax: unknown option %s\n", argv[arg]);
-      return Usage(stderr);
-    }
-  }
-  if (arg >= argc || std::strcmp(argv[arg], "info") != 0) return Usage(stderr);
+  // The first Ctrl-C lets the exchange in progress finish and the port
+  // close; a second one ends the program at once.
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  action.sa_flags = SA_RESETHAND;  // no SA_RESTART: sleeps end early
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A closed pipe shows as a failed write, and monitor stops cleanly.
+  std::signal(SIGPIPE, SIG_IGN);
 
-  std::string error;
-  auto driver = melbax::Driver::Load(driverPath, error);
-  if (!driver) {
-    std::fprintf(stderr, "melbax: %s\n", error.c_str());
-    return 2;
+  melbax::tool::ToolIo io{std::cout, std::cerr, false, 80, nullptr, {}};
+  io.outIsTerminal = isatty(STDOUT_FILENO) != 0;
+  winsize size{};
+  if (io.outIsTerminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+      size.ws_col > 0) {
+    io.terminalColumns = size.ws_col;
   }
-  const DriverInfo& info = driver->info();
-  std::printf("driver:        %s\n", driver->path().c_str());
-  std::printf("device:        %s\n", info.deviceName);
-  std::printf("instance size: %u bytes\n", info.instanceSize);
-  std::printf(
-      "default line:  %d baud, %u data bits, stop code %u, parity code %u\n",
-      info.line.baudRate, info.line.byteSize, info.line.stopBits,
-      info.line.parity);
-  std::printf("%s", info.banner);
-  return 0;
+  io.stop = &stopRequested;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int status = melbax::tool::RunTool(args, io);
+  std::cout.flush();
+  return status;
 }
