@@ -81,7 +81,7 @@ int32_t FakePort::Write(PortHandle handle, const uint8_t* buffer,
   if (!writeFailures.empty()) {
     const int32_t result = writeFailures.front();
     writeFailures.pop_front();
-    return result;
+    if (result != kPortOk) return result;
   }
   uint32_t taken = count;
   if (!shortWrites.empty()) {

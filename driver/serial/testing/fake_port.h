@@ -61,9 +61,9 @@ class FakePort {
   std::function<std::optional<Bytes>(const Bytes& request)> responder;
 
   // Per-call faults, consumed in order by the next calls of that kind.
-  std::deque<int32_t> writeFailures;       // result code (7) of next writes
-  std::deque<uint32_t> shortWrites;        // bytes taken by next writes
-  std::deque<int32_t> readFailures;        // results of next reads; 0: as usual
+  std::deque<int32_t> writeFailures;  // results of next writes; 0: as usual
+  std::deque<uint32_t> shortWrites;   // bytes taken by next writes
+  std::deque<int32_t> readFailures;   // results of next reads; 0: as usual
   std::optional<uint32_t> readChunkLimit;  // most bytes one read delivers
   std::deque<uint32_t> readLimits;         // most bytes each next read delivers
                                            // (reads that do not fail)
