@@ -36,3 +36,15 @@ add_test(NAME windows_x86_64_suite_under_wine
   COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${KAVIROS_WIN64_DIR}
           --output-on-failure --timeout 300)
 set_tests_properties(windows_x86_64_suite_under_wine PROPERTIES TIMEOUT 1800)
+
+# The serial layer's Windows program on real COM ports: pseudo-terminals
+# linked into a prefix of its own, whose far ends the Linux peer drives.
+if(BUILD_TESTING AND TARGET kaviros_pty_peer)
+  add_test(NAME windows_x86_64_serial_lines_under_wine
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-serial-run.sh
+            --prefix ${CMAKE_BINARY_DIR}/wineprefix-serial
+            --peer $<TARGET_FILE:kaviros_pty_peer>
+            ${KAVIROS_WIN64_DIR}/bin/serial_line_tests.exe)
+  set_tests_properties(windows_x86_64_serial_lines_under_wine PROPERTIES
+    TIMEOUT 900)
+endif()
