@@ -1,0 +1,2 @@
+// The same check, compiled as C++.
+#include "header_check.c"
