@@ -3,6 +3,9 @@
 // driver logs on this thread while a scope is open belongs to that command.
 #pragma once
 
+#include <cstdarg>
+#include <cstdint>
+
 #include "melbax/driver.h"
 
 namespace melbax::detail {
@@ -27,5 +30,9 @@ class CallScope {
 
 // A message of the call in progress on this thread, or a stray one.
 void Deliver(Message message);
+
+// The driver's log call as the host takes it, for platforms whose binding
+// hands the argument list on (Windows: through MELBAX.dll).
+void LogFromDriver(int32_t level, const char* format, va_list args);
 
 }  // namespace melbax::detail

@@ -12,6 +12,11 @@ objdump="${arch}-w64-mingw32-objdump"
 fail() { echo "check-dll: $dll: $*" >&2; exit 1; }
 [ -f "$dll" ] || fail "not found"
 headers="$("$objdump" -p "$dll")"
+case "$arch" in
+  i686) format=pei-i386 ;;
+  *) format=pei-x86-64 ;;
+esac
+"$objdump" -f "$dll" | grep -q "file format $format" || fail "not a $format DLL"
 
 exports="$(awk '/^\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\t\[/{print $NF} t&&/^$/{t=0}' <<<"$headers")"
 [ "$exports" = "KaviMain" ] || fail "exports must be exactly KaviMain, found: $(echo $exports)"

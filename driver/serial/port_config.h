@@ -42,10 +42,9 @@ constexpr uint32_t ApplyLineFlags(uint32_t flags, uint16_t lineFlags) {
   flags &= ~kDcbRtsHandshake;
   flags |= kDcbErrorChar;
   if ((lineFlags & 0x0202) != 0) {
-    // RTS handshake whatever the port had: setting only the high bit would
-    // turn the RTS enable most ports report into toggle, which drops RTS
-    // while the controller answers and which many ports refuse outright.
-    flags = (flags & ~kDcbRtsControl) | kDcbRtsHandshake;
+    // Only the high bit: a port that had RTS enabled (or toggle) gets
+    // toggle, which RS-485 adapters rely on; 0 or handshake gets handshake.
+    flags |= kDcbRtsHandshake;
   } else if ((lineFlags & 0x3000) != 0) {
     flags |= kDcbRtsToggle;
   }

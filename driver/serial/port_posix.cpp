@@ -77,6 +77,13 @@ bool HoldExclusively(int fd) {
   return true;
 }
 
+// The terminal keeps TIOCEXCL after the last close, so every other user
+// would find the port busy for good; only root passes it.
+void CloseHeld(int fd) {
+  ioctl(fd, TIOCNXCL);
+  close(fd);
+}
+
 // glibc's tcsetattr reads the attributes back after each write to report
 // framing the terminal dropped, a second system call per change. Callers
 // here know what they changed and check it themselves, so where glibc's
@@ -166,7 +173,7 @@ int32_t ComOpenDevice(const char* name, const LineSettings& line,
   }
   termios attributes;
   if (tcgetattr(fd, &attributes) != 0) {
-    close(fd);
+    CloseHeld(fd);
     return kPortStateFailed;
   }
   if (lineFlags == 0) {
@@ -181,7 +188,7 @@ int32_t ComOpenDevice(const char* name, const LineSettings& line,
   termios wanted = attributes;
   if (!ConfigureTermios(line, control, &wanted) ||
       !ApplyAttributes(fd, wanted)) {
-    close(fd);
+    CloseHeld(fd);
     return kPortConfigFailed;
   }
   if (modem.present) SetModemLines(fd, control);
@@ -193,7 +200,9 @@ int32_t ComClose(PortHandle handle) {
   // Linux releases the descriptor whatever close reports, except for one
   // that was not open; reporting anything else as a failure would leave the
   // caller holding a number the system may hand out again.
-  if (close(Descriptor(handle)) != 0 && errno == EBADF) {
+  const int fd = Descriptor(handle);
+  ioctl(fd, TIOCNXCL);  // fails harmlessly on the null device
+  if (close(fd) != 0 && errno == EBADF) {
     return kPortSystemFailed;
   }
   return kPortOk;

@@ -10,7 +10,8 @@ namespace kavi {
 // The controller's line: 9600 baud, 8 data bits, one stop bit, even parity.
 inline constexpr LineSettings kDefaultLineSettings = {9600, 8, 0, 2};
 
-// DTR enabled and RTS handshake; the only flags ever set (by ColdStart).
+// DTR enabled and the high bit of the RTS mode (handshake, or toggle on a
+// port that had RTS enabled); the only flags ever set (by ColdStart).
 inline constexpr uint16_t kColdStartLineFlags = 0x0303;
 
 inline constexpr PortSettings kUnnamedPortSettings = {

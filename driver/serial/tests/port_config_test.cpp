@@ -29,10 +29,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The one value ColdStart sets: DTR 1, Base, RTS 1.
         FlagsCase{"ColdStartOnABarePort", 0x0001, 0x0303, 0x2411},
-        FlagsCase{"ColdStartWithRtsEnabledGivesHandshake", 0x1011, 0x0303,
-                  0x2411},
-        FlagsCase{"ColdStartWithRtsToggleGivesHandshake", 0x3001, 0x0303,
-                  0x2411},
+        // Only the high bit of fRtsControl is set: enable (1) becomes toggle.
+        FlagsCase{"ColdStartWithRtsEnabledGivesToggle", 0x1011, 0x0303, 0x3411},
+        FlagsCase{"ColdStartWithRtsToggleKeepsToggle", 0x3001, 0x0303, 0x3411},
         FlagsCase{"ColdStartWithRtsHandshakeKeepsIt", 0x2011, 0x0303, 0x2411},
         FlagsCase{"ColdStartKeepsCtsFlowAsRead", 0x0005, 0x0303, 0x2415},
         // Base alone: the high bit of fRtsControl cleared, fErrorChar set.
@@ -44,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         FlagsCase{"DtrEnableWinsOverHandshake", 0x0000, 0x8001, 0x0410},
         FlagsCase{"DtrRulesOnlySetBits", 0x0020, 0x0001, 0x0430},
         FlagsCase{"RtsHandshakeByLowBit", 0x0000, 0x0002, 0x2400},
-        FlagsCase{"RtsHandshakeOverRtsEnabled", 0x1000, 0x0002, 0x2400},
+        FlagsCase{"RtsRuleOnRtsEnabledGivesToggle", 0x1000, 0x0002, 0x3400},
+        FlagsCase{"RtsRuleByHighBitOnRtsEnabled", 0x1000, 0x0200, 0x3400},
         FlagsCase{"RtsEnabledStaysWithoutRtsRule", 0x1000, 0x0001, 0x1410},
         FlagsCase{"RtsToggleOverRtsEnabled", 0x1000, 0x1000, 0x3400},
         FlagsCase{"RtsHandshakeByHighBit", 0x0000, 0x0200, 0x2400},
@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
         FlagsCase{"EveryRuleAtOnce", 0x0000, 0xFFFF, 0x2414},
         // fBinary, fOutX, fInX, fNull, fAbortOnError, fTXContinueOnXoff and
         // the reserved bits pass through.
-        FlagsCase{"UnnamedBitsStayAsRead", 0xFFFFC3C9, 0x0303, 0xFFFFE7D9}),
+        FlagsCase{"UnnamedBitsStayAsRead", 0xFFFFC3C9, 0x0303, 0xFFFFE7D9},
+        FlagsCase{"UnnamedBitsWithRtsEnabled", 0xFFFFD3C9, 0x0303, 0xFFFFF7D9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- DCB fields -------------------------------------------------------------
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DcbCase{"ControllerLine",
                               kRead,
                               {9600, 8, 0, 2},
-                              {9600, 0x2413, 8, 2, 0, 0xFC}},
+                              {9600, 0x3413, 8, 2, 0, 0xFC}},
                       DcbCase{"NoParityLeavesParityCheckAsRead",
                               {9600, 0x0003, 8, 2, 0, 0},
                               {9600, 8, 0, 0},
@@ -105,19 +106,19 @@ INSTANTIATE_TEST_SUITE_P(
                       DcbCase{"HighestRateUnchanged",
                               kRead,
                               {32767, 8, 0, 0},
-                              {32767, 0x2411, 8, 0, 0, 0xFC}},
+                              {32767, 0x3411, 8, 0, 0, 0xFC}},
                       DcbCase{"RateAbove32767SignExtended",
                               kRead,
                               {static_cast<int16_t>(57600), 8, 0, 0},
-                              {0xFFFFE100u, 0x2411, 8, 0, 0, 0xFC}},
+                              {0xFFFFE100u, 0x3411, 8, 0, 0, 0xFC}},
                       DcbCase{"OnlyLowBytesOfTheSettings",
                               kRead,
                               {1200, 0x0107, 0x0102, 0x0300},
-                              {1200, 0x2411, 7, 0, 2, 0xFC}},
+                              {1200, 0x3411, 7, 0, 2, 0xFC}},
                       DcbCase{"ParityInTheLowByteSwitchesCheckOn",
                               kRead,
                               {1200, 8, 0, 0x0104},
-                              {1200, 0x2413, 8, 4, 0, 0xFC}}),
+                              {1200, 0x3413, 8, 4, 0, 0xFC}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Names and time-outs ----------------------------------------------------
@@ -197,13 +198,15 @@ TEST(DcbFlagsFromTerminal, AsAPortWouldReportThem) {
   EXPECT_EQ(DcbFlagsFromTerminal(true, false, false, false), 0x2005u);
 }
 
-TEST(DcbFlagsFromTerminal, ColdStartFlagsRaiseBothLinesWithoutFlowControl) {
+TEST(DcbFlagsFromTerminal, ColdStartFlagsLeaveBothLinesUpWithoutFlowControl) {
   for (const bool dtr : {false, true}) {
     for (const bool rts : {false, true}) {
       const uint32_t flags =
           ApplyLineFlags(DcbFlagsFromTerminal(false, false, dtr, rts), 0x0303);
+      // A raised RTS reads as enabled and becomes toggle, which a terminal
+      // cannot do: the line stays as it is, that is up.
       EXPECT_EQ(TerminalControlFromDcbFlags(flags),
-                (TerminalControl{kRaise, kRaise, false, false}))
+                (TerminalControl{kRaise, rts ? kKeep : kRaise, false, false}))
           << dtr << rts;
     }
   }

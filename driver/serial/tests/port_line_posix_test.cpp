@@ -2,9 +2,11 @@
 // terminal holds after an open, a hung-up line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -47,6 +49,53 @@ TEST_F(PortLineTest, SecondOpenOfAHeldPortFails) {
   EXPECT_TRUE(rig().HandleIsOpen(held));
   Close(held);
   Close(Open(0));
+}
+
+// Whether the terminal keeps out new opens (TIOCEXCL). Root passes the
+// flag, so the test reads it instead of relying on a refused open.
+bool KeepsOthersOut(const std::string& path) {
+#if defined(TIOCGEXCL)
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno == EBUSY;
+  int exclusive = 0;
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  close(fd);
+  return exclusive != 0;
+#else
+  ADD_FAILURE() << "TIOCGEXCL is unknown here";
+  return false;
+#endif
+}
+
+TEST_F(PortLineTest, CloseLetsOthersOpenThePortAgain) {
+  const std::string path = PathOf(rig().PortName(0));
+  const PortHandle handle = Open(0);
+  EXPECT_TRUE(KeepsOthersOut(path));
+  Close(handle);
+  EXPECT_FALSE(KeepsOthersOut(path));
+  Close(Open(0));
+  EXPECT_FALSE(KeepsOthersOut(path));
+}
+
+TEST_F(PortLineTest, FailedOpenLetsOthersOpenThePort) {
+  const std::string path = PathOf(rig().PortName(0));
+  const std::string name = rig().PortName(0);
+  PortHandle handle = 0;
+  ASSERT_EQ(ComOpenDevice(name.c_str(), {9600, 4, 0, 0}, 0x0303, &handle),
+            kPortConfigFailed);
+  EXPECT_FALSE(KeepsOthersOut(path));
+}
+
+TEST_F(PortLineTest, RefusedSecondOpenLeavesTheHolderExclusive) {
+  const std::string path = PathOf(rig().PortName(0));
+  const std::string name = rig().PortName(0);
+  const PortHandle held = Open(0);
+  PortHandle second = 0;
+  EXPECT_EQ(ComOpenDevice(name.c_str(), kPlainLine, 0x0303, &second),
+            kPortOpenFailed);
+  EXPECT_TRUE(KeepsOthersOut(path));
+  Close(held);
+  EXPECT_FALSE(KeepsOthersOut(path));
 }
 
 TEST_F(PortLineTest, AbsoluteNameOpensTheSameDevice) {

@@ -7,6 +7,12 @@
 // writes the TCP port to FILE, then serves the test program's requests
 // (peer_protocol.h) until its standard input closes. Removes the links on
 // the way out.
+//
+// The terminals are left as they are made: what makes Wine take them as
+// serial ports the driver can configure (RTS mode, parity) is done inside
+// Wine's processes by tests/wine/pty_port_preload.c, which the harness
+// preloads; setting CRTSCTS here would not do, since Wine reads CRTSCTS as
+// RTS enabled (scripts/wine-line-lib.sh).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
