@@ -257,22 +257,39 @@ int32_t ComRead(PortHandle handle, uint8_t* buffer, uint32_t count,
   const int fd = Descriptor(handle);
   const uint32_t wanted = count & 0xFFFFu;
 
+  // What has arrived already is taken at once, without a wait and without
+  // asking the terminal for its settings: on a fast line the rest of a
+  // reply is in by the time its first byte has been read.
+  uint32_t got = 0;
+  if (wanted > 0) {
+    const ssize_t first = ReadOnce(fd, buffer, wanted);
+    if (first > 0) {
+      got = static_cast<uint32_t>(first);
+    } else if (first < 0 && !NothingToRead()) {
+      return kPortSystemFailed;
+    }
+    if (got == wanted) {
+      if (received != nullptr) *received = got;
+      return kPortOk;
+    }
+  }
+
   // The time-out and VMIN come with the attributes in one call.
   termios attributes;
   if (tcgetattr(fd, &attributes) != 0) {
     // Only the null device is open without being a terminal: it has
     // nothing to read and says so at once.
     if (errno != ENOTTY) return kPortSystemFailed;
-    const ssize_t n = ReadOnce(fd, buffer, wanted);
+    const ssize_t n = ReadOnce(fd, buffer + got, wanted - got);
     if (n < 0 && !NothingToRead()) return kPortSystemFailed;
-    if (received != nullptr && n > 0) *received = static_cast<uint32_t>(n);
+    if (n > 0) got += static_cast<uint32_t>(n);
+    if (received != nullptr) *received = got;
     return kPortOk;
   }
 
   const int64_t deadline =
       MonotonicNanoseconds() +
       static_cast<int64_t>(StoredReadTimeout(attributes)) * 1'000'000;
-  uint32_t got = 0;
   while (got < wanted) {
     // With VTIME 0 the terminal reports the port readable only once VMIN
     // bytes are in: one wake-up for a whole reply, not one per byte.
