@@ -20,5 +20,6 @@ $SUDO apt-get install -y -q --no-install-recommends \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   wine wine64 \
   valgrind strace libmodbus-dev \
+  dpkg-dev groff-base \
   >/dev/null
 echo "install-deps: done"
