@@ -108,19 +108,30 @@ int32_t ReadOnce(const IoRequest& request, ReadKind kind,
              : ReceiveLongSet(request, block, block.rxBuffer);
 }
 
-}  // namespace
-
-int32_t SingleRead(CallBlock* call) {
-  const InstanceBlock& block = InstanceOf(call);
-  const IoRequest& request = ParamsOf<IoRequest>(call);
+// What both read commands refuse before any exchange; each names itself
+// when the port is closed, while station 0xFF has one message for both.
+bool RefusedBeforeExchange(const InstanceBlock& block, const IoRequest& request,
+                           const char* portClosedMessage) {
   if (block.portOpen == 0) {
-    Log(kLevelSetup, "KAVIR> SingleRead() com-port is not open");
-    return KAVI_REFUSED;
+    Log(kLevelSetup, portClosedMessage);
+    return true;
   }
   if (StationByte(request) == kNoReplyStation) {
     Log(kLevelSetup,
         "KAVIR> SingleRead() Error: trying to read although PLC-Address is "
         "0xFF");
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int32_t SingleRead(CallBlock* call) {
+  const InstanceBlock& block = InstanceOf(call);
+  const IoRequest& request = ParamsOf<IoRequest>(call);
+  if (RefusedBeforeExchange(block, request,
+                            "KAVIR> SingleRead() com-port is not open")) {
     return KAVI_REFUSED;
   }
   const uint8_t index = IndexByte(request);
@@ -145,14 +156,8 @@ int32_t SingleRead(CallBlock* call) {
 int32_t BlockRead(CallBlock* call) {
   const InstanceBlock& block = InstanceOf(call);
   const IoRequest& request = ParamsOf<IoRequest>(call);
-  if (block.portOpen == 0) {
-    Log(kLevelSetup, "KAVIR> BlockRead() com-port is not open");
-    return KAVI_REFUSED;
-  }
-  if (StationByte(request) == kNoReplyStation) {
-    Log(kLevelSetup,
-        "KAVIR> SingleRead() Error: trying to read although PLC-Address is "
-        "0xFF");
+  if (RefusedBeforeExchange(block, request,
+                            "KAVIR> BlockRead() com-port is not open")) {
     return KAVI_REFUSED;
   }
   // Any other index would make the short request a reset or status request.
